@@ -47,10 +47,10 @@ public:
         std::shared_ptr<hwdev_manager> manager;
     };
 
-    static const uint8_t ID_LIBUSB_MGR = 0;
-    static const uint8_t ID_SERIAL_MGR = 2;
-    static const uint8_t ID_HIDAPI_MGR = 3;
-    static const int m_max_num_bl_attempts = 8;
+    static constexpr uint8_t ID_LIBUSB_MGR = 0;
+    static constexpr uint8_t ID_SERIAL_MGR = 2;
+    static constexpr uint8_t ID_HIDAPI_MGR = 3;
+    static constexpr int m_max_num_bl_attempts = 8;
     static const std::set<std::string> m_supported_props;
 
     static std::shared_ptr<device_manager_dir> create(const char* name, logger::logmgr& log,
