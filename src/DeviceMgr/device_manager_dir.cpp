@@ -85,8 +85,15 @@ device_manager_dir::device_manager_dir(const char* name, logmgr& log,
 
 device_manager_dir::~device_manager_dir() {
     auto trace = m_tracer.enterexit("~device_manager_dir");
-    // Detectors go first: joining their thread guarantees that no rescan is still running
-    // on it while the managers below are stopped and released.
+    // Detectors go first: stopping them joins their thread, so no rescan is still running on
+    // it while the managers below are stopped and released (a detector may outlive this
+    // object for a moment if its thread holds it).
+    for (const auto& detector : m_hardware_detectors) {
+        try {
+            detector->stopHardwareDetection();
+        } catch (...) {
+        }
+    }
     m_hardware_detectors.clear();
     for (const auto& info : m_hardware_managers) {
         try {

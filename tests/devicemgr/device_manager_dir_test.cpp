@@ -184,14 +184,19 @@ TEST_F(DirFixture, DestructionStopsEveryManagerEvenWhenOneThrows) {
     hid->lookForDeviceChange();
 }
 
-TEST_F(DirFixture, DetectorIsReleasedBeforeManagersStop) {
+TEST_F(DirFixture, DetectorIsStoppedAndReleasedBeforeManagersStop) {
+    std::vector<std::string> order;
+    detector->onStop = [&] { order.push_back("detector"); };
+    usb->onStop = [&] { order.push_back("usb"); };
     std::weak_ptr<fake_detector> weak = detector;
     bool detectorAliveAtStop = true;
-    usb->onStop = [&] { detectorAliveAtStop = !weak.expired(); };
+    hid->onStop = [&] { detectorAliveAtStop = !weak.expired(); };
     {
         auto dir = make();
+        dir->initialize();
         detector.reset();
     }
+    EXPECT_EQ(order, (std::vector<std::string>{"detector", "usb"}));
     EXPECT_FALSE(detectorAliveAtStop);
 }
 

@@ -93,8 +93,12 @@ private:
 class fake_detector : public morvane::devices::hardware_detector {
 public:
     int started = 0, stopped = 0;
+    std::function<void()> onStop;
     void startHardwareDetection() override { ++started; }
-    void stopHardwareDetection() override { ++stopped; }
+    void stopHardwareDetection() override {
+        ++stopped;
+        if (onStop) onStop();
+    }
     void fire() { m_hardware_changed(); }
 };
 
