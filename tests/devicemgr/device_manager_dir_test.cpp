@@ -59,6 +59,7 @@ struct PropCase {
 class DirProperties : public ::testing::TestWithParam<PropCase> {};
 
 TEST_P(DirProperties, ValidationTexts) {
+    pavix_test::scoped_backends none;
     logmgr log;
     auto props = baseProps();
     for (const auto& kv : GetParam().extra) props.insert(kv);
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DirProperties,
                                            PropCase{{{"", "true"}}, kBadKey}));
 
 TEST_F(DirFixture, NoManagersPublishesEmptyList) {
-    device_manager_dir::resetBackendFactory();
+    device_manager_dir::setBackendFactory(backend_factory());
     auto dir = make();
     dir->initialize();
     std::list<std::shared_ptr<morvane::devicemgrapi::hardware_device_api>> out;
@@ -201,6 +202,7 @@ TEST_F(DirFixture, DetectorIsStoppedAndReleasedBeforeManagersStop) {
 }
 
 TEST(DirFirmwareDirectory, DefaultIsFirmwareBesideTheExecutable) {
+    pavix_test::scoped_backends none;
     logmgr log;
     auto props = baseProps();
     auto dir = device_manager_dir::create("transport_lib", log, props);
@@ -213,6 +215,7 @@ TEST(DirFirmwareDirectory, DefaultIsFirmwareBesideTheExecutable) {
 }
 
 TEST(DirFirmwareDirectory, PresetIsUsedUnchanged) {
+    pavix_test::scoped_backends none;
     device_manager_dir::setBaseDirPath("/opt/probes/data/");
     logmgr log;
     auto props = baseProps();
@@ -221,6 +224,7 @@ TEST(DirFirmwareDirectory, PresetIsUsedUnchanged) {
 }
 
 TEST(DirUnavailable, UpgradeAndModeSwitchAreNotSupportedYet) {
+    pavix_test::scoped_backends none;
     logmgr log;
     auto props = baseProps();
     auto dir = device_manager_dir::create("transport_lib", log, props);

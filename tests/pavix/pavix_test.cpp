@@ -97,6 +97,7 @@ std::vector<std::pair<const char*, std::function<int(Pavix&)>>> pendingOperation
 }
 
 TEST(PavixLifecycle, PendingOperationsAnswerByState) {
+    pavix_test::scoped_backends none;
     PavixImpl api;
     for (auto& [name, op] : pendingOperations()) EXPECT_EQ(op(api), PavixErrNotInitialized) << name;
     api.closeDevice();  // harmless before initialize
@@ -105,6 +106,7 @@ TEST(PavixLifecycle, PendingOperationsAnswerByState) {
 }
 
 TEST(PavixLifecycle, VersionOnlyAfterInitialize) {
+    pavix_test::scoped_backends none;
     PavixImpl api;
     unsigned int a = 7, b = 7, c = 7, d = 7;
     EXPECT_EQ(api.getVersion(a, b, c, d), PavixErrNotInitialized);
@@ -118,6 +120,7 @@ TEST(PavixLifecycle, VersionOnlyAfterInitialize) {
 }
 
 TEST(PavixLifecycle, UnknownMaskThenValidMaskThenSecondInitialize) {
+    pavix_test::scoped_backends none;
     PavixImpl api;
     EXPECT_EQ(api.initialize(0x100, nullptr), PavixErrInvalidArgument);
     unsigned int a, b, c, d;
@@ -185,6 +188,7 @@ TEST(PavixInitialize, FailedManagerCreationLeavesEveryOperationSafe) {
 }
 
 TEST(PavixLogCallback, InitializeAndExitLinesReachTheClient) {
+    pavix_test::scoped_backends none;
     LogRecord log;
     Pavix* api = createPavix();
     api->setLogCallback(recordLine, &log, PavixLogDebug);
@@ -200,6 +204,7 @@ TEST(PavixLogCallback, InitializeAndExitLinesReachTheClient) {
 }
 
 TEST(PavixLogCallback, DebugLinesOnlyAtDebugLevel) {
+    pavix_test::scoped_backends none;
     LogRecord log;
     Pavix* api = createPavix();
     api->setLogCallback(recordLine, &log, PavixLogInfo);
@@ -210,6 +215,7 @@ TEST(PavixLogCallback, DebugLinesOnlyAtDebugLevel) {
 }
 
 TEST(PavixLogCallback, NullFunctionSilencesAndInvalidLevelThrowsAfterInstalling) {
+    pavix_test::scoped_backends none;
     LogRecord log;
     PavixImpl api;
     EXPECT_NO_THROW(api.setLogCallback(nullptr, nullptr, static_cast<PavixLogLevel>(99)));

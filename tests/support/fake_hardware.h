@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceMgr/api/hardware_device_api.h"
+#include "DeviceMgr/device_manager_dir.h"
 #include "DeviceMgr/hardware_detector.h"
 #include "DeviceMgr/hwdev_manager.h"
 
@@ -100,6 +101,18 @@ public:
         if (onStop) onStop();
     }
     void fire() { m_hardware_changed(); }
+};
+
+// Installs a backend factory for the life of a scope; the default is "no hardware at all",
+// so a test of the directory or the API never reaches the host's real buses.
+class scoped_backends {
+public:
+    explicit scoped_backends(morvane::devices::backend_factory f = morvane::devices::backend_factory()) {
+        morvane::devices::device_manager_dir::setBackendFactory(std::move(f));
+    }
+    ~scoped_backends() { morvane::devices::device_manager_dir::resetBackendFactory(); }
+    scoped_backends(const scoped_backends&) = delete;
+    scoped_backends& operator=(const scoped_backends&) = delete;
 };
 
 }  // namespace pavix_test
