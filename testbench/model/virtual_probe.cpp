@@ -123,12 +123,20 @@ void virtual_probe::enqueue(channel ch, std::vector<answer> answers) {
 }
 
 void virtual_probe::notifyReady(channel ch) {
-    std::vector<std::function<void(channel)>> fns;
+    std::vector<std::pair<int, std::function<void(channel)>>> fns;
     {
         std::lock_guard<std::mutex> lock(m_listener_mutex);
-        for (auto& [id, fn] : m_ready_listeners) fns.push_back(fn);
+        for (auto& [id, fn] : m_ready_listeners) {
+            fns.emplace_back(id, fn);
+            ++m_inflight[id];
+        }
     }
-    for (auto& fn : fns) fn(ch);
+    for (auto& [id, fn] : fns) {
+        fn(ch);
+        std::lock_guard<std::mutex> lock(m_listener_mutex);
+        if (--m_inflight[id] == 0) m_inflight.erase(id);
+        m_listener_cv.notify_all();
+    }
 }
 
 virtual_probe::result virtual_probe::popLocked(channel ch, bytes& out, clock::time_point now) {
@@ -183,13 +191,19 @@ void virtual_probe::disconnect() {
     bool was = m_connected.exchange(false);
     m_cv.notify_all();
     // The unplug listeners run once, even when the model unplugged first from a control request.
+    (void)was;
     std::map<int, std::function<void()>> fns;
     {
         std::lock_guard<std::mutex> lock(m_listener_mutex);
         fns.swap(m_unplug_listeners);
+        for (auto& [id, fn] : fns) ++m_inflight[id];
     }
-    (void)was;
-    for (auto& [id, fn] : fns) fn();
+    for (auto& [id, fn] : fns) {
+        fn();
+        std::lock_guard<std::mutex> lock(m_listener_mutex);
+        if (--m_inflight[id] == 0) m_inflight.erase(id);
+        m_listener_cv.notify_all();
+    }
 }
 
 int virtual_probe::onReady(std::function<void(channel)> fn) {
@@ -207,9 +221,10 @@ int virtual_probe::onUnplug(std::function<void()> fn) {
 }
 
 void virtual_probe::removeListener(int id) {
-    std::lock_guard<std::mutex> lock(m_listener_mutex);
+    std::unique_lock<std::mutex> lock(m_listener_mutex);
     m_ready_listeners.erase(id);
     m_unplug_listeners.erase(id);
+    m_listener_cv.wait(lock, [&] { return m_inflight.count(id) == 0; });
 }
 
 }  // namespace pavix_bench

@@ -68,6 +68,8 @@ public:
     // `fn(ch)` runs whenever an answer becomes ready on `ch`. Returns an id for removal.
     int onReady(std::function<void(channel)> fn);
     int onUnplug(std::function<void()> fn);
+    // Returns once no call of that listener is running any more; never call it from inside
+    // a listener.
     void removeListener(int id);
 
     // Round trips seen so far (for statistics and tests).
@@ -96,6 +98,8 @@ private:
     int m_next_listener = 1;
     std::map<int, std::function<void(channel)>> m_ready_listeners;
     std::map<int, std::function<void()>> m_unplug_listeners;
+    std::map<int, int> m_inflight;  // listener id -> calls running now
+    std::condition_variable m_listener_cv;
     scheduler m_scheduler;  // last: stops before the rest goes away
 };
 
