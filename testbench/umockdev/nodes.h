@@ -97,6 +97,7 @@ private:
     void submit(UMockdevIoctlClient* client);
     void reap(UMockdevIoctlClient* client);
     void discard(UMockdevIoctlClient* client);
+    void tryClaim(UMockdevIoctlClient* client, uint8_t iface, int attempt);
     void fillPendingIns();
     void finish(const std::shared_ptr<urb>& u, int status, int actual);
     void completeControl(const std::shared_ptr<urb>& u, const control_result& r);
