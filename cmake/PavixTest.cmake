@@ -1,15 +1,17 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# pavix_test(<name> SOURCES ... [LIBS ...] [LABELS label] [CONCURRENCY] [TIMEOUT s] [SHARED_ONLY])
+# pavix_test(<name> SOURCES ... [LIBS ...] [LABELS label] [CONCURRENCY] [TIMEOUT s] [SHARED_ONLY]
+#            [LAUNCHER program])
 #
 # One executable per call; every gtest case becomes its own ctest test, run in its own
 # process (the umockdev testbed is process-global). CONCURRENCY adds the "concurrency"
 # label: those executables are also built and run under ThreadSanitizer. By default a
 # test links the internal static library; SHARED_ONLY links nothing but the exported
-# libpavix.so, the way a client does.
+# libpavix.so, the way a client does. LAUNCHER runs every case (and the case discovery)
+# through that program, e.g. umockdev-wrapper for the virtual probe bench.
 function(pavix_test name)
-  cmake_parse_arguments(T "CONCURRENCY;SHARED_ONLY" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "CONCURRENCY;SHARED_ONLY" "TIMEOUT;LAUNCHER" "SOURCES;LIBS;LABELS" ${ARGN})
   if(PAVIX_ONLY_CONCURRENCY AND NOT T_CONCURRENCY)
     return()
   endif()
@@ -32,6 +34,10 @@ function(pavix_test name)
     target_link_libraries(${name} PRIVATE pavix_core GTest::gmock GTest::gtest_main ${T_LIBS})
   endif()
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  if(T_LAUNCHER)
+    # Read by gtest_discover_tests when it is called, so it has to be set first.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${T_LAUNCHER})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
