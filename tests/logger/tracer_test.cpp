@@ -78,11 +78,13 @@ TEST_F(TracerFixture, DmsgWritesOneDebugLine) {
 
 TEST_F(TracerFixture, FormattedNamesMakeTraceScopes) {
     tracer tr(log, "devmgr");
+    // A format keeps references to its arguments: they must outlive it.
+    const int count = 16, address = 255, step = 3;
     boost::locale::format f("read {1} bytes at {2,num=hex}");
-    f % 16 % 255;
+    f % count % address;
     { auto s = tr.enterexit(f); }
     boost::locale::format g("step {1}");
-    g % 3;
+    g % step;
     { auto s = tr.trace(g); }
     auto lines = sink->lines();
     ASSERT_EQ(lines.size(), 4u);
