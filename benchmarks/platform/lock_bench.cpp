@@ -70,3 +70,5 @@ void BM_GetExeFile(benchmark::State& state) {
 BENCHMARK(BM_GetExeFile);
 
 }  // namespace
+
+BENCHMARK_MAIN();
