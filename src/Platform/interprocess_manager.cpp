@@ -117,7 +117,10 @@ interprocess_object_gen::~interprocess_object_gen() {
 
 bool interprocess_object_gen::isAcquired() {
     if (m_owner) return false;
-    for (;;) {
+    // Each retry means another holder released or replaced the file meanwhile; a name that
+    // never settles (a file system whose inodes do not compare) must not spin for ever.
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 1000) throw std::runtime_error("Failed to stat() lock file " + m_path);
         // O_NOFOLLOW: the directory is world-writable; never follow a planted link.
         const int fd = ::open(m_path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0) throw std::runtime_error("Failed to create lock file " + m_path);
@@ -140,6 +143,7 @@ bool interprocess_object_gen::isAcquired() {
         }
         if (sameFile(m_fdStat, m_pathStat)) {
             m_owner = true;
+            m_ownerPid = ::getpid();
             // Let other users of the host open the file too, whatever our umask was.
             if ((m_fdStat.st_mode & 0777) != 0666) (void)::fchmod(m_fd, 0666);
             return false;
@@ -157,13 +161,20 @@ void interprocess_object_gen::closeOwnDescriptor() noexcept {
 }
 
 void interprocess_object_gen::cleanup() noexcept {
+    m_owner = false;
+    if (m_ownerPid != ::getpid()) {
+        // A forked child shares the parent's open file and with it the flock: unlocking or
+        // unlinking here would take the lock away from the parent. Drop our descriptor only.
+        ::close(m_fd);
+        m_fd = -1;
+        return;
+    }
     // Remove the name before unlocking: whoever opened the old file meanwhile finds it
     // nameless after its flock and starts again. Only remove the name while it still is our
     // file; a file put there by someone else is theirs.
     struct stat now {};
     if (::stat(m_path.c_str(), &now) == 0 && sameFile(now, m_fdStat)) ::unlink(m_path.c_str());
     closeOwnDescriptor();
-    m_owner = false;
 }
 
 std::unique_ptr<interprocess_object> interprocess_object_factory::create(const char* name,

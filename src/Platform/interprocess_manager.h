@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <map>
@@ -43,6 +44,7 @@ private:
 
     bool m_owner = false;
     int m_fd = -1;
+    pid_t m_ownerPid = -1;  // the process that took the lock
     struct stat m_fdStat {};
     struct stat m_pathStat {};
     std::string m_path;

@@ -7,6 +7,7 @@
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -289,6 +290,26 @@ TEST_F(LockFixture, ReleaseLeavesAFileThatIsNoLongerOursAlone) {
     EXPECT_TRUE(fs::exists(lockFile("k")));
     auto third = helper();
     EXPECT_EQ(third->ask("lock k"), "0");
+}
+
+TEST_F(LockFixture, ForkedChildReleasingDoesNotFreeTheParentsLock) {
+    ASSERT_TRUE(ipm.lockDevice("k"));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The child inherited the held lock object; letting it go must leave the parent's
+        // lock in place.
+        interprocess_manager::instance().releaseDeviceLock();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(fs::exists(lockFile("k")));
+    auto other = helper();
+    EXPECT_EQ(other->ask("lock k"), "0");
+    ipm.releaseDeviceLock();
+    EXPECT_EQ(other->ask("lock k"), "1");
 }
 
 TEST_F(LockFixture, ThreadsShareTheManagerSafely) {
