@@ -3,6 +3,7 @@
 #include "Logger/format.h"
 
 #include <cassert>
+#include <cstdio>
 #include <cstdlib>
 
 namespace morvane::logger {
@@ -90,8 +91,10 @@ func_logger_base tracer::trace(boost::locale::basic_format<char>& f) {
 
 void tracer::dmsg(int level, const char* text) {
     if (!(level > 0 && level < 4)) {
-        // A wrong level is a programming error inside the library.
+        // A wrong level is a programming error inside the library. Say so also in builds
+        // where assert() is compiled out.
         assert(level > 0 && level < 4);
+        std::fputs("tracer::dmsg: Assertion `level > 0 && level < 4' failed.\n", stderr);
         std::abort();
     }
     m_log << logmsg(m_module, logmsg::msgtype::Debug, level) << (text ? text : "") << logmgr::end;

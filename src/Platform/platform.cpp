@@ -16,4 +16,20 @@ std::string platform::getExeFile() {
     return std::string(buf, static_cast<size_t>(n));
 }
 
+std::string platform::getUddPath() {
+    return (boost::filesystem::path(getExeFile()).parent_path() / "udd").string();
+}
+
+std::vector<std::string> platform::getSerialPorts() { return {}; }
+
+int platform::getPID() { return static_cast<int>(::getpid()); }
+
+bool platform::isPathRooted(const boost::filesystem::path& p) { return p.has_root_directory(); }
+
+bool platform::isPathRooted(const char* p) {
+    return p != nullptr && boost::filesystem::path(p).has_root_directory();
+}
+
+bool platform::jlinkInstalled() { return true; }
+
 }  // namespace morvane::platform

@@ -76,4 +76,32 @@ TEST_F(TracerFixture, DmsgWritesOneDebugLine) {
     EXPECT_EQ(sink->lines(), std::vector<std::string>{"Debug: hello\r\n"});
 }
 
+TEST_F(TracerFixture, FormattedNamesMakeTraceScopes) {
+    tracer tr(log, "devmgr");
+    // A format keeps references to its arguments: they must outlive it.
+    const int count = 16, address = 255, step = 3;
+    boost::locale::format f("read {1} bytes at {2,num=hex}");
+    f % count % address;
+    { auto s = tr.enterexit(f); }
+    boost::locale::format g("step {1}");
+    g % step;
+    { auto s = tr.trace(g); }
+    auto lines = sink->lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Trace: > read 16 bytes at ff\r\n");
+    EXPECT_EQ(lines[1].rfind("Trace: < read 16 bytes at ff (", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "Trace: > step 3\r\n");
+    EXPECT_EQ(morvane::logger::ident_lvl.load(), 0);
+}
+
+TEST(TracerDeath, DmsgLevelOutsideOneToThreeStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    logmgr log;
+    tracer tr(log, "devmgr");
+    for (int level : {0, 4, -1}) {
+        SCOPED_TRACE(level);
+        EXPECT_DEATH(tr.dmsg(level, "x"), "level > 0 && level < 4");
+    }
+}
+
 }  // namespace
