@@ -40,6 +40,7 @@ function(pavix_test name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 30
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}")
   set_property(GLOBAL APPEND PROPERTY PAVIX_TEST_TARGETS ${name})
