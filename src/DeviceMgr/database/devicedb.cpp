@@ -66,10 +66,12 @@ const char* const HexRangeError = "Invalid VID or PID in device, value is greate
 constexpr XMLSize_t EntityExpansionLimit = 1000;
 
 // Xerces platform start and end are process-wide and not thread-safe themselves.
-std::mutex& platformMutex() {
-    static std::mutex m;
-    return m;
-}
+// Constant-initialised, so it outlives every database, the shared one included.
+std::mutex g_platform_mutex;
+std::mutex& platformMutex() { return g_platform_mutex; }
+
+// Guards the shared database; constant-initialised like the one above.
+std::mutex g_shared_mutex;
 
 // Text of the exception being handled, for the Xerces types that do not derive from
 // std::exception. Call only inside a catch block.
@@ -251,10 +253,9 @@ devicedb::~devicedb() = default;
 
 std::shared_ptr<devicedb> devicedb::shared(logmgr& log, const boost::filesystem::path& xmlFile,
                                            const boost::filesystem::path& schemaFile) {
-    static std::mutex mutex;
     static std::shared_ptr<devicedb> instance;
     // Held across the load: a second caller waits for the first load and then shares it.
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(g_shared_mutex);
     if (!instance) instance = std::make_shared<devicedb>(log, xmlFile, schemaFile);
     return instance;
 }
