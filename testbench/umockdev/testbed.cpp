@@ -13,6 +13,9 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
 namespace pavix_bench {
 
 namespace {
@@ -266,6 +269,26 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
         probes[key] = std::move(u);
     }
 
+    // Unlinks symlinks two levels below `dir` (bus/<x>/devices/<y>, class/<x>/<y>) whose
+    // target is gone.
+    static void removeDanglingLinks(const std::string& dir, int depth = 0) {
+        DIR* d = opendir(dir.c_str());
+        if (!d) return;
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string path = dir + "/" + name;
+            struct stat lst {}, st {};
+            if (lstat(path.c_str(), &lst) != 0) continue;
+            if (S_ISLNK(lst.st_mode)) {
+                if (stat(path.c_str(), &st) != 0) unlink(path.c_str());
+            } else if (S_ISDIR(lst.st_mode) && depth < 2) {
+                removeDanglingLinks(path, depth + 1);
+            }
+        }
+        closedir(d);
+    }
+
     void unplug(const virtual_probe* key) {
         std::lock_guard<std::recursive_mutex> lock(mutex);
         auto it = probes.find(key);
@@ -278,6 +301,10 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
         for (auto c = u.children.rbegin(); c != u.children.rend(); ++c) umockdev_testbed_uevent(tb, c->c_str(), "remove");
         umockdev_testbed_uevent(tb, u.syspath.c_str(), "remove");
         umockdev_testbed_remove_device(tb, u.syspath.c_str());
+        // umockdev leaves the bus and class links of removed devices behind; a probe plugged
+        // again at the same port would then collide with them.
+        removeDanglingLinks(root + "/sys/bus");
+        removeDanglingLinks(root + "/sys/class");
         // The probe object may still say "connected" when unplugged from the outside.
         if (u.probe->connected()) u.probe->disconnect();
     }
