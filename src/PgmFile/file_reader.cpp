@@ -1,12 +1,11 @@
 #include "PgmFile/file_reader.h"
 
-#include "Logger/format.h"
+#include "PgmFile/pgmfile_text.h"
 
 #include <cctype>
 
 namespace morvane::pgmfile {
 
-using logger::fmt;
 using logger::translate;
 
 namespace {
@@ -21,7 +20,7 @@ inline int hexDigit(char c) {
 }
 
 [[noreturn]] void throwInvalidHex(const std::string& hex) {
-    throw pgmfile_exception(fmt(translate("Invalid hex string - ' {1}'"), hex));
+    throw pgmfile_exception(pgmText("Invalid hex string - ' {1}'", hex));
 }
 
 }  // namespace
@@ -119,9 +118,9 @@ void file_reader::getData(const std::string& line, unsigned long pos, std::vecto
 
 void file_reader::checkLineSize(unsigned long expected, unsigned long real) {
     if (expected != real)
-        throw pgmfile_exception(fmt(translate("Invalid Byte count: expected Byte count '0x{1,locale=C,num=hex}'; "
-                                              "real Byte count '0x{2,locale=C,num=hex}'"),
-                                    expected, real));
+        throw pgmfile_exception(pgmText("Invalid Byte count: expected Byte count '0x{1,locale=C,num=hex}'; "
+                                        "real Byte count '0x{2,locale=C,num=hex}'",
+                                        expected, real));
 }
 
 }  // namespace morvane::pgmfile

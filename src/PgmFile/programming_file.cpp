@@ -1,6 +1,6 @@
 #include "PgmFile/programming_file.h"
 
-#include "Logger/format.h"
+#include "PgmFile/pgmfile_text.h"
 
 #include <algorithm>
 #include <limits>
@@ -8,7 +8,6 @@
 
 namespace morvane::pgmfile {
 
-using logger::fmt;
 using logger::translate;
 
 const std::string programming_file::TypePropName = "type";
@@ -42,7 +41,7 @@ std::string programming_file::fileNameForMessage() const {
 }
 
 void programming_file::throwInvalidAddress(unsigned long address) const {
-    throw pgmfile_exception(fmt(translate("Invalid address '0x{1,locale=C,num=hex}' for programming file '{2}'"),
+    throw pgmfile_exception(pgmText("Invalid address '0x{1,locale=C,num=hex}' for programming file '{2}'",
                                 address, fileNameForMessage()));
 }
 
@@ -55,7 +54,7 @@ programming_file::section_map::const_iterator programming_file::findSection(unsi
 
 void programming_file::addData(unsigned long address, const std::vector<unsigned char>& data) {
     if (data.empty())
-        throw pgmfile_exception(fmt(translate("No data at address'0x{1,locale=C,num=hex}' in programming file '{2}'"),
+        throw pgmfile_exception(pgmText("No data at address'0x{1,locale=C,num=hex}' in programming file '{2}'",
                                     address, fileNameForMessage()));
     const unsigned long len = data.size();
     // A section reaching past the top of the address space would wrap to low addresses.
@@ -218,7 +217,7 @@ void programming_file::getSectionDataInRange(unsigned long start, unsigned long 
 const std::string& programming_file::getProperty(const std::string& name) const {
     auto it = m_properties.find(name);
     if (it == m_properties.end())
-        throw std::domain_error(fmt(translate("Property '{1}' is not a valid property name"), name));
+        throw std::domain_error(pgmText("Property '{1}' is not a valid property name", name));
     return it->second;
 }
 

@@ -1,12 +1,11 @@
 #include "PgmFile/vxapp_file_reader.h"
 
-#include "Logger/format.h"
+#include "PgmFile/pgmfile_text.h"
 
 #include <cctype>
 
 namespace morvane::pgmfile {
 
-using logger::fmt;
 using logger::translate;
 
 namespace {
@@ -25,7 +24,7 @@ void vxapp_file_reader::loadFile(const boost::filesystem::path& path, std::share
                                  bool verifyChecksum) {
     std::ifstream stream(path.string(), std::ios::in | std::ios::binary);
     if (!stream.is_open())
-        throw pgmfile_exception(fmt(translate("Cannot open file '{1}' for reading"), path.string()));
+        throw pgmfile_exception(pgmText("Cannot open file '{1}' for reading", path.string()));
     try {
         loadFile(stream, std::move(file), verifyChecksum);
     } catch (const pgmfile_exception& e) {
@@ -104,7 +103,7 @@ void vxapp_file_reader::verifyChecksum(unsigned char arrayId, unsigned short row
     unsigned sum = arrayId + (rowNumber >> 8) + (rowNumber & 0xFF) + (length >> 8) + (length & 0xFF);
     for (unsigned char b : data) sum += b;
     if (((sum + checksum) & 0xFF) != 0)
-        throw pgmfile_exception(fmt(translate("Invalid checksum, expected '0x{1,num=hex}', got '0x{2,num=hex}'"),
+        throw pgmfile_exception(pgmText("Invalid checksum, expected '0x{1,num=hex}', got '0x{2,num=hex}'",
                                     (0x100 - (sum & 0xFF)) & 0xFF, static_cast<unsigned>(checksum)));
 }
 
