@@ -11,7 +11,6 @@
 #include <fstream>
 #include <numeric>
 #include <random>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -72,10 +71,10 @@ void label(benchmark::State& state, const test_image& img) {
 void BM_ReadIntoMemory(benchmark::State& state) {
     const auto& img = images::get()[static_cast<int>(state.range(0))];
     for (auto _ : state) {
-        std::ifstream in(img.path.string(), std::ios::binary);
-        std::ostringstream buf;
-        buf << in.rdbuf();
-        std::string text = buf.str();
+        std::ifstream in(img.path.string(), std::ios::binary | std::ios::ate);
+        std::string text(static_cast<std::size_t>(in.tellg()), '\0');
+        in.seekg(0);
+        in.read(&text[0], static_cast<std::streamsize>(text.size()));
         benchmark::DoNotOptimize(text.data());
     }
     label(state, img);

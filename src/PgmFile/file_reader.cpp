@@ -10,14 +10,22 @@ using logger::translate;
 
 namespace {
 
-// Value of one hex digit, or -1. Deliberately not strtoull: that would let blanks, a sign
-// or a "0x" prefix through ("-1" would read as all ones).
-inline int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// Value of each character as a hex digit, or -1. Deliberately not strtoull: that would let
+// blanks, a sign or a "0x" prefix through ("-1" would read as all ones). A table, because
+// the digits and letters of firmware data alternate at random and defeat branch prediction.
+struct hex_table {
+    signed char value[256];
+    constexpr hex_table() : value() {
+        for (int c = 0; c < 256; ++c)
+            value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                       : -1);
+    }
+};
+constexpr hex_table HexTable;
+
+inline int hexDigit(char c) { return HexTable.value[static_cast<unsigned char>(c)]; }
 
 [[noreturn]] void throwInvalidHex(const std::string& hex) {
     throw pgmfile_exception(pgmText("Invalid hex string - ' {1}'", hex));
