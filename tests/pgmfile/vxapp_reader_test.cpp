@@ -162,6 +162,25 @@ TEST(Vxapp, BadChecksumFromGenerator) {
         pgmfile_exception);
 }
 
+TEST(Vxapp, GeneratedLayoutVariants) {
+    gen::line_options lower;
+    lower.lowerCase = true;
+    lower.trailing = " \t";
+    gen::line_options indented;
+    indented.leading = "  ";
+    gen::image img;
+    img.add({0, 0x32, gen::pattern(288, 9)}, lower)
+        .add({0, 0x33, gen::pattern(16, 10)}, indented)  // skipped: not a row line
+        .addLine("")
+        .add({0x40, 1, gen::pattern(16, 11)});
+    img.eol = "\r\n";
+    auto f = std::make_shared<programming_file>("vxapp");
+    vxapp_file_reader().loadDataBuffer(img.text(), f, true);
+    EXPECT_EQ(img.goodRows().size(), 2u);
+    EXPECT_TRUE(*f == expected(img));
+    EXPECT_EQ(layout(*f), (Layout{{0x320000, 288}, {0x4000010000ul, 16}}));
+}
+
 // A temporary directory removed again by the fixture.
 struct VxappFiles : ::testing::Test {
     boost::filesystem::path dir;
