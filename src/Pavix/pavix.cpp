@@ -151,6 +151,12 @@ int PavixImpl::initialize(unsigned int devices, PavixProps* props) {
         m_initialized = true;
         m_opened_name.clear();
         return PavixErrExecution;
+    } catch (...) {
+        // Nothing but the documented domain_error may reach the client.
+        if (m_log) *m_log << logmsg(modules::Pavix, T::Error, 0) << "Error =  unknown exception" << logmgr::end;
+        m_initialized = true;
+        m_opened_name.clear();
+        return PavixErrExecution;
     }
     m_initialized = true;
     m_opened_name.clear();

@@ -187,6 +187,17 @@ TEST(PavixInitialize, FailedManagerCreationLeavesEveryOperationSafe) {
     device_manager_dir::resetBackendFactory();
 }
 
+TEST(PavixInitialize, ForeignExceptionsDoNotEscape) {
+    backend_factory f;
+    f.createManagers = [](device_manager_dir&, morvane::logger::logmgr&, const auto&, std::recursive_mutex&) {
+        throw 42;  // not a std::exception, as some parser libraries throw
+    };
+    pavix_test::scoped_backends backends(f);
+    PavixImpl api;
+    EXPECT_EQ(api.initialize(0x1, nullptr), PavixErrExecution);
+    EXPECT_EQ(api.getDeviceList(nullptr), PavixErrExecution);
+}
+
 TEST(PavixLogCallback, InitializeAndExitLinesReachTheClient) {
     pavix_test::scoped_backends none;
     LogRecord log;
