@@ -6,6 +6,7 @@
 
 #include <umockdev.h>
 
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -309,6 +310,12 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
 
 testbed::testbed() {
     requireMockEnvironment();
+    // The preload serves one testbed directory per process; a second one leaves handles of
+    // the first half-forwarded and hangs. Fail instead.
+    static std::atomic<bool> s_used{false};
+    if (s_used.exchange(true))
+        throw std::runtime_error("one testbed per process: run each bench case in its own process "
+                                 "(ctest does; by hand use --gtest_filter)");
     m_impl = std::make_shared<impl>();
     m_impl->tb = umockdev_testbed_new();
     if (!umockdev_in_mock_environment()) {

@@ -182,15 +182,3 @@ TEST_F(UsbfsBench, UnplugDuringTransferGivesNoDevice) {
     close(h);
     EXPECT_EQ(find(0x1209, 0x0002), nullptr);
 }
-
-TEST_F(UsbfsBench, SecondClientCannotClaimAClaimedInterface) {
-    plug(genericBulkProbe());
-    libusb_device_handle* a = open(0x1209, 0x0002);
-    libusb_device_handle* b = open(0x1209, 0x0002);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    ASSERT_EQ(libusb_claim_interface(a, 0), 0);
-    EXPECT_EQ(libusb_claim_interface(b, 0), LIBUSB_ERROR_BUSY);
-    close(a);
-    EXPECT_EQ(libusb_claim_interface(b, 0), 0);
-}
