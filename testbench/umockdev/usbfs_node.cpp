@@ -114,7 +114,7 @@ void usbfs_node::completeControl(const std::shared_ptr<urb>& u, const control_re
     const auto* setup = reinterpret_cast<const usb_ctrlrequest*>(u->buf());
     if (setup->bRequestType & 0x80) {
         const size_t n = std::min<size_t>(r.data.size(), size_t(u->length - 8));
-        std::memcpy(u->buf() + 8, r.data.data(), n);
+        if (n) std::memcpy(u->buf() + 8, r.data.data(), n);
         return finish(u, 0, int(n));
     }
     finish(u, 0, u->length - 8);
