@@ -87,11 +87,15 @@ void usbfs_node::unplug() {
     if (m_gone) return;
     m_gone = true;
     for (auto& [c, st] : m_clients)
-        while (!st->pending.empty()) finish(st->pending.front(), -ENODEV, 0);
+        while (!st->pending.empty()) {
+            auto u = st->pending.front();  // finish() drops the queue's reference
+            finish(u, -ENODEV, 0);
+        }
     updateDoorbell();
     unlink(m_path.c_str());
 }
 
+// `u` must not be a reference into one of the queues: it is moved between them.
 void usbfs_node::finish(const std::shared_ptr<urb>& u, int status, int actual) {
     if (u->done) return;
     u->done = true;
