@@ -71,11 +71,15 @@ TEST_F(FamiliesBench, EveryConfigurationIsVisibleThroughItsAccessPath) {
     for (const auto& c : configs) {
         SCOPED_TRACE(c.name + " pid " + std::to_string(c.pid) + " if " + std::to_string(c.interface));
         const auto key = std::make_tuple(c.vid, c.pid, int(c.interface));
-        if (c.protocol == "hid") EXPECT_TRUE(hid.count(key));
-        else if (c.protocol == "bulk") EXPECT_TRUE(bulk.count(key));
-        else if (c.protocol == "serial") EXPECT_TRUE(serial.count(key));
-        else ADD_FAILURE() << "unknown protocol " << c.protocol;
-        // A HID interface is never offered to the bulk path.
-        if (c.protocol == "hid") EXPECT_FALSE(bulk.count(key));
+        if (c.protocol == "hid") {
+            EXPECT_TRUE(hid.count(key));
+            EXPECT_FALSE(bulk.count(key));  // a HID interface is never offered to the bulk path
+        } else if (c.protocol == "bulk") {
+            EXPECT_TRUE(bulk.count(key));
+        } else if (c.protocol == "serial") {
+            EXPECT_TRUE(serial.count(key));
+        } else {
+            ADD_FAILURE() << "unknown protocol " << c.protocol;
+        }
     }
 }
