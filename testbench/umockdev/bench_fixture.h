@@ -27,7 +27,11 @@ class bench_fixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(inMockEnvironment()) << "bench tests must run under umockdev-wrapper";
-        m_testbed = std::make_unique<testbed>();
+        try {
+            m_testbed = std::make_unique<testbed>();
+        } catch (const std::exception& e) {
+            FAIL() << e.what();
+        }
     }
     void TearDown() override { m_testbed.reset(); }
 

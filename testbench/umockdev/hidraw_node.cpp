@@ -129,7 +129,7 @@ bool hidraw_node::onIoctl(UMockdevIoctlClient* client) {
         if (!d) return false;
         auto* r = reinterpret_cast<hidraw_report_descriptor*>(d->data);
         const size_t n = std::min<size_t>(rdesc.size(), std::min<size_t>(r->size, HID_MAX_DESCRIPTOR_SIZE));
-        std::memcpy(r->value, rdesc.data(), n);
+        if (n) std::memcpy(r->value, rdesc.data(), n);
         umockdev_ioctl_client_complete(client, 0, 0);
         g_object_unref(d);
         return true;
@@ -195,7 +195,7 @@ bool hidraw_node::onRead(UMockdevIoctlClient* client) {
     char b;
     (void)!read(m_slave, &b, 1);
     const size_t n = std::min<size_t>(report.size(), size_t(arg->data_len));
-    std::memcpy(arg->data, report.data(), n);
+    if (n) std::memcpy(arg->data, report.data(), n);
     umockdev_ioctl_client_complete(client, long(n), 0);
     return true;
 }

@@ -97,7 +97,6 @@ private:
     void submit(UMockdevIoctlClient* client);
     void reap(UMockdevIoctlClient* client);
     void discard(UMockdevIoctlClient* client);
-    void tryClaim(UMockdevIoctlClient* client, uint8_t iface, int attempt);
     void fillPendingIns();
     void finish(const std::shared_ptr<urb>& u, int status, int actual);
     void completeControl(const std::shared_ptr<urb>& u, const control_result& r);
@@ -107,7 +106,6 @@ private:
     std::string m_path;
     bool m_gone = false;
     std::map<UMockdevIoctlClient*, std::shared_ptr<client_state>> m_clients;
-    std::map<uint8_t, UMockdevIoctlClient*> m_claims;
     bool m_dead = false;
     scheduler m_timer;  // delayed control answers; last, so it stops first
 };

@@ -6,12 +6,14 @@
 
 #include <umockdev.h>
 
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -180,6 +182,25 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
         return std::make_shared<virtual_probe>(std::move(d), std::make_shared<generic_model>());
     }
 
+    // The wanted tty name, or the next free one of its kind when another probe holds it
+    // (two probes of one family both ask for the same name).
+    std::string freeTtyName(const std::string& wanted) {
+        auto taken = [&](const std::string& n) {
+            for (const auto& [k, u] : probes)
+                if (u.plugged && u.tty_path == "/dev/" + n) return true;
+            return false;
+        };
+        if (!taken(wanted)) return wanted;
+        size_t digits = wanted.find_last_not_of("0123456789") + 1;
+        const std::string stem = wanted.substr(0, digits);
+        for (int i = 0;; ++i)
+            if (!taken(stem + std::to_string(i))) return stem + std::to_string(i);
+    }
+    static int ttyMinor(const std::string& name) {
+        size_t digits = name.find_last_not_of("0123456789") + 1;
+        return digits < name.size() ? std::stoi(name.substr(digits)) : 0;
+    }
+
     void plug(std::shared_ptr<virtual_probe> p) {
         std::lock_guard<std::recursive_mutex> lock(mutex);
         if (probes.count(p.get())) throw std::logic_error("probe already plugged");
@@ -241,13 +262,14 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
                 u.hidraw_paths[i.number] = devnode;
             }
             if (is_tty) {
-                const std::string ttypath = ifpath + "/tty/" + d.tty->name;
-                u.tty_path = "/dev/" + d.tty->name;
+                const std::string ttyname = freeTtyName(d.tty->name);
+                const std::string ttypath = ifpath + "/tty/" + ttyname;
+                u.tty_path = "/dev/" + ttyname;
                 std::ostringstream t;
                 t << "P: " << ttypath.substr(4) << "\n"
-                  << "N: " << d.tty->name << "\n"
+                  << "N: " << ttyname << "\n"
                   << "E: DEVNAME=" << u.tty_path << "\nE: SUBSYSTEM=tty\n"
-                  << "E: MAJOR=166\nE: MINOR=" << d.tty->name.back() - '0' << "\n"
+                  << "E: MAJOR=166\nE: MINOR=" << ttyMinor(ttyname) << "\n"
                   << "E: ID_BUS=usb\nE: ID_VENDOR=" << udevClean(d.manufacturer) << "\n"
                   << "E: ID_MODEL=" << udevClean(d.product) << "\n"
                   << "E: ID_VENDOR_ID=" << fmt("%04x", d.vid) << "\nE: ID_MODEL_ID=" << fmt("%04x", d.pid) << "\n"
@@ -255,7 +277,7 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
                   << "E: ID_SERIAL_SHORT=" << d.serial << "\n"
                   << "E: ID_USB_INTERFACE_NUM=" << fmt("%02x", i.number) << "\n"
                   << "E: ID_USB_DRIVER=" << d.tty->driver << "\n"
-                  << "A: dev=166:" << d.tty->name.back() - '0' << "\\n\n";
+                  << "A: dev=166:" << ttyMinor(ttyname) << "\\n\n";
                 add(t.str());
                 u.children.push_back(ttypath);
                 u.tty = std::make_shared<tty_node>(tb, p, u.tty_path);
@@ -297,7 +319,10 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
         u.plugged = false;
         for (auto& h : u.hidraw) h->unplug();
         u.usbfs_dev->unplug();
-        if (u.tty) u.tty->unplug();
+        if (u.tty) {
+            u.tty->unplug();
+            unlink((root + u.tty_path).c_str());
+        }
         for (auto c = u.children.rbegin(); c != u.children.rend(); ++c) umockdev_testbed_uevent(tb, c->c_str(), "remove");
         umockdev_testbed_uevent(tb, u.syspath.c_str(), "remove");
         umockdev_testbed_remove_device(tb, u.syspath.c_str());
@@ -312,6 +337,12 @@ struct testbed::impl : std::enable_shared_from_this<testbed::impl> {
 
 testbed::testbed() {
     requireMockEnvironment();
+    // The preload serves one testbed directory per process; a second one leaves handles of
+    // the first half-forwarded and hangs. Fail instead.
+    static std::atomic<bool> s_used{false};
+    if (s_used.exchange(true))
+        throw std::runtime_error("one testbed per process: run each bench case in its own process "
+                                 "(ctest does; by hand use --gtest_filter)");
     m_impl = std::make_shared<impl>();
     m_impl->tb = umockdev_testbed_new();
     if (!umockdev_in_mock_environment()) {

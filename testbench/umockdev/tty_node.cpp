@@ -46,8 +46,16 @@ void tty_node::unplug() {
         (void)!write(m_wake[1], "q", 1);
         m_thread.join();
     }
-    // The testbed owns the master and closes it when the device is removed (hang-up).
+    // Hang the line up by closing the master. The testbed owns that fd number and closes it
+    // again when it goes, so the number is left pointing at /dev/null rather than freed.
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_master >= 0) {
+        int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0) {
+            dup2(null, m_master);
+            close(null);
+        }
+    }
     m_master = -1;
 }
 

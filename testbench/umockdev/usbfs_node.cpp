@@ -87,11 +87,15 @@ void usbfs_node::unplug() {
     if (m_gone) return;
     m_gone = true;
     for (auto& [c, st] : m_clients)
-        while (!st->pending.empty()) finish(st->pending.front(), -ENODEV, 0);
+        while (!st->pending.empty()) {
+            auto u = st->pending.front();  // finish() drops the queue's reference
+            finish(u, -ENODEV, 0);
+        }
     updateDoorbell();
     unlink(m_path.c_str());
 }
 
+// `u` must not be a reference into one of the queues: it is moved between them.
 void usbfs_node::finish(const std::shared_ptr<urb>& u, int status, int actual) {
     if (u->done) return;
     u->done = true;
@@ -114,7 +118,7 @@ void usbfs_node::completeControl(const std::shared_ptr<urb>& u, const control_re
     const auto* setup = reinterpret_cast<const usb_ctrlrequest*>(u->buf());
     if (setup->bRequestType & 0x80) {
         const size_t n = std::min<size_t>(r.data.size(), size_t(u->length - 8));
-        std::memcpy(u->buf() + 8, r.data.data(), n);
+        if (n) std::memcpy(u->buf() + 8, r.data.data(), n);
         return finish(u, 0, int(n));
     }
     finish(u, 0, u->length - 8);
@@ -256,27 +260,6 @@ void usbfs_node::discard(UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, -1, EINVAL);
 }
 
-// umockdev learns that a client closed its fd only when its socket hangs up, a little after
-// close() returned; the kernel releases claims at once. So a claim that collides with a
-// holder is retried for a short while before it fails with EBUSY.
-void usbfs_node::tryClaim(UMockdevIoctlClient* client, uint8_t iface, int attempt) {
-    if (!m_probe->desc().findInterface(iface)) return umockdev_ioctl_client_complete(client, -1, ENOENT);
-    auto c = m_claims.find(iface);
-    if (c == m_claims.end() || c->second == client || !umockdev_ioctl_client_get_connected(c->second)) {
-        m_claims[iface] = client;
-        return umockdev_ioctl_client_complete(client, 0, 0);
-    }
-    if (attempt >= 40) return umockdev_ioctl_client_complete(client, -1, EBUSY);
-    g_object_ref(client);
-    m_timer.at(std::chrono::steady_clock::now() + std::chrono::milliseconds(5), [this, client, iface, attempt] {
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
-            if (!m_dead) tryClaim(client, iface, attempt + 1);
-        }
-        g_object_unref(client);
-    });
-}
-
 bool usbfs_node::onIoctl(UMockdevIoctlClient* client) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     const unsigned long req = umockdev_ioctl_client_get_request(client);
@@ -292,7 +275,13 @@ bool usbfs_node::onIoctl(UMockdevIoctlClient* client) {
         fn(*reinterpret_cast<unsigned int*>(d->data));
         g_object_unref(d);
     };
-    auto claim = [&](unsigned int iface) { tryClaim(client, uint8_t(iface), 0); };
+    // Claims are not tracked per client: umockdev reports a closed client only late (and
+    // its "connected" state not at all once the socket is gone), so exclusive use by a
+    // second process is not emulated.
+    auto claim = [&](unsigned int iface) {
+        if (!m_probe->desc().findInterface(uint8_t(iface))) return umockdev_ioctl_client_complete(client, -1, ENOENT);
+        umockdev_ioctl_client_complete(client, 0, 0);
+    };
     switch (req) {
     case USBDEVFS_SUBMITURB: submit(client); return true;
     case USBDEVFS_REAPURB:
@@ -326,9 +315,7 @@ bool usbfs_node::onIoctl(UMockdevIoctlClient* client) {
     }
     case USBDEVFS_RELEASEINTERFACE:
         withUint([&](unsigned int& i) {
-            auto c = m_claims.find(uint8_t(i));
-            if (c == m_claims.end() || c->second != client) return umockdev_ioctl_client_complete(client, -1, EINVAL);
-            m_claims.erase(c);
+            if (!m_probe->desc().findInterface(uint8_t(i))) return umockdev_ioctl_client_complete(client, -1, EINVAL);
             umockdev_ioctl_client_complete(client, 0, 0);
         });
         return true;
@@ -364,8 +351,6 @@ bool usbfs_node::onIoctl(UMockdevIoctlClient* client) {
 void usbfs_node::onVanished(UMockdevIoctlClient* client) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_clients.erase(client);
-    for (auto it = m_claims.begin(); it != m_claims.end();)
-        it = it->second == client ? m_claims.erase(it) : std::next(it);
     updateDoorbell();
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 bytes command(uint8_t code, std::initializer_list<uint8_t> rest = {}) {
     bytes b{code, 0xAA};
-    b.insert(b.end(), rest);
+    for (uint8_t r : rest) b.push_back(r);
     return b;
 }
 
