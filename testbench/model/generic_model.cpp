@@ -5,14 +5,19 @@
 namespace pavix_bench {
 
 namespace {
+answer paced(answer a, unsigned interval_ms) {
+    a.delay = std::chrono::milliseconds(interval_ms);
+    return a;
+}
+
 const char* const kFaultNames[] = {"none", "no_answer", "delay", "wait", "wrong_code", "short_answer", "stall",
-                                   "disconnect"};
+                                   "disconnect", "stale"};
 }
 
 const char* faultName(fault::kind k) { return kFaultNames[static_cast<int>(k)]; }
 
 fault::kind faultKindFromName(const std::string& name) {
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < int(sizeof kFaultNames / sizeof kFaultNames[0]); ++i)
         if (name == kFaultNames[i]) return static_cast<fault::kind>(i);
     throw std::invalid_argument("unknown fault: " + name);
 }
@@ -91,8 +96,18 @@ std::vector<answer> generic_model::exchange(const bytes& request, bool serial) {
         bytes w(a);
         if (w.size() < 2) w.resize(2);
         w[1] = 0x01;
-        for (unsigned i = 0; i < f.param; ++i) out.push_back(answer::data(w));
-        out.push_back(answer::data(std::move(a)));
+        for (unsigned i = 0; i < f.param; ++i) out.push_back(paced(answer::data(w), f.interval_ms));
+        out.push_back(paced(answer::data(std::move(a)), f.interval_ms));
+        break;
+    }
+    case fault::kind::stale: {
+        // What a probe still had queued from earlier commands: another code, status 0x00.
+        bytes s(a);
+        if (s.empty()) s.push_back(0);
+        s[0] = uint8_t(s[0] ^ 0xFF);
+        if (s.size() > 1) s[1] = 0x00;
+        for (unsigned i = 0; i < f.param; ++i) out.push_back(paced(answer::data(s), f.interval_ms));
+        out.push_back(paced(answer::data(std::move(a)), f.interval_ms));
         break;
     }
     case fault::kind::wrong_code:

@@ -20,9 +20,13 @@ struct fault {
         short_answer,  // only `param` bytes of the answer (at least 1)
         stall,         // the answer endpoint (or the control request) stalls
         disconnect,    // the probe unplugs after taking the request
+        stale,         // `param` answers carrying another command code first, then the real one
     };
     kind what = kind::none;
     unsigned param = 0;
+    // wait, stale: time between consecutive answers of the burst (0: all at once), so a
+    // long exchange stays in progress while a test acts on it.
+    unsigned interval_ms = 0;
 
     static fault noAnswer() { return {kind::no_answer, 0}; }
     static fault delayMs(unsigned ms) { return {kind::delay, ms}; }
@@ -31,6 +35,10 @@ struct fault {
     static fault shortAnswer(unsigned n = 1) { return {kind::short_answer, n}; }
     static fault stall() { return {kind::stall, 0}; }
     static fault disconnect() { return {kind::disconnect, 0}; }
+    static fault stale(unsigned n) { return {kind::stale, n}; }
+    // `n` wait answers, one every `ms` milliseconds, then the real one.
+    static fault waitsEvery(unsigned n, unsigned ms) { return {kind::wait, n, ms}; }
+    static fault staleEvery(unsigned n, unsigned ms) { return {kind::stale, n, ms}; }
 };
 
 const char* faultName(fault::kind k);

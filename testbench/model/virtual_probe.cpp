@@ -99,6 +99,11 @@ control_result virtual_probe::control(const setup_packet& s, const bytes& out) {
     return r;
 }
 
+void virtual_probe::discard(channel ch) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queues[ch].clear();
+}
+
 void virtual_probe::enqueue(channel ch, std::vector<answer> answers) {
     auto when = clock::now();
     std::vector<clock::time_point> later;

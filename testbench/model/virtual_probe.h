@@ -59,6 +59,9 @@ public:
     // Whether an answer is ready now (data or stall).
     bool ready(channel ch);
     void clearHalt(uint8_t endpoint);
+    // Drops the answers still queued on `ch`, as a probe reset would (answers scheduled for
+    // later included).
+    void discard(channel ch);
 
     bool connected() const { return m_connected.load(); }
     // The probe leaves the bus: waiting reads return `gone` and unplug listeners run (on the
