@@ -208,6 +208,21 @@ bool libusb_deviceobj::isOpen() const {
     return m_handle != nullptr;
 }
 
+uint8_t libusb_deviceobj::getBusNumber() const {
+    std::lock_guard<std::mutex> lock(m_handle_mutex);
+    return m_bus;
+}
+
+uint8_t libusb_deviceobj::getPortNumber() const {
+    std::lock_guard<std::mutex> lock(m_handle_mutex);
+    return m_port;
+}
+
+int libusb_deviceobj::getSpeedCode() const {
+    std::lock_guard<std::mutex> lock(m_handle_mutex);
+    return m_speed;
+}
+
 int libusb_deviceobj::getCurrentConfiguration() const {
     std::lock_guard<std::mutex> lock(m_handle_mutex);
     return m_current_config;

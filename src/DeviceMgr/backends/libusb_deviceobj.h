@@ -82,10 +82,11 @@ public:
     // Null when the current configuration has no such endpoint. Needs the object open.
     const libusb_endpoint_descriptor* getEndpointDescriptor(uint8_t address) const;
 
-    uint8_t getBusNumber() const { return m_bus; }
-    uint8_t getPortNumber() const { return m_port; }
+    // Recorded at the last open.
+    uint8_t getBusNumber() const;
+    uint8_t getPortNumber() const;
     // libusb speed code recorded at the last open: 1 low, 2 full, 3 high, 4 super, 0 unknown.
-    int getSpeedCode() const { return m_speed; }
+    int getSpeedCode() const;
     uint8_t getEndpointIn() const { return m_ep_in; }
     uint8_t getEndpointOut() const { return m_ep_out; }
     int getCurrentConfiguration() const;
