@@ -87,7 +87,11 @@ void usbfs_node::unplug() {
     if (m_gone) return;
     m_gone = true;
     for (auto& [c, st] : m_clients)
-        while (!st->pending.empty()) finish(st->pending.front(), -ENODEV, 0);
+        while (!st->pending.empty()) {
+            // A copy: finish() erases the queue entry a reference would point into.
+            auto u = st->pending.front();
+            finish(u, -ENODEV, 0);
+        }
     updateDoorbell();
     unlink(m_path.c_str());
 }
