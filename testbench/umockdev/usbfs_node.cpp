@@ -88,7 +88,8 @@ void usbfs_node::unplug() {
     m_gone = true;
     for (auto& [c, st] : m_clients)
         while (!st->pending.empty()) {
-            auto u = st->pending.front();  // finish() drops the queue's reference
+            // A copy: finish() erases the queue entry a reference would point into.
+            auto u = st->pending.front();
             finish(u, -ENODEV, 0);
         }
     updateDoorbell();
