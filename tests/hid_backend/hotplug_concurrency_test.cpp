@@ -1,4 +1,5 @@
 // Destroying the device manager while the hot-plug thread is rescanning (ThreadSanitizer).
+#include "Pavix/pavix.h"
 #include "hid_env.h"
 
 #include <atomic>
@@ -26,6 +27,21 @@ TEST_F(HidHotplugRace, DestroyWhileTheDetectorRescans) {
         probe = plugFamily("Tallvex Bootloader");
         std::this_thread::sleep_for(std::chrono::milliseconds(120 + 40 * round));
         dir.reset();
+    }
+}
+
+// The same through the library object a client holds, with every real backend and the
+// client's connect callback installed.
+TEST_F(HidHotplugRace, DeleteTheLibraryWhileTheDetectorRescans) {
+    auto probe = plugFamily("Tallvex Bootloader");
+    for (int round = 0; round < 3; ++round) {
+        Pavix* api = createPavix();
+        api->setConnectCallback([](PavixDevice*, bool, void*) {}, nullptr);
+        ASSERT_EQ(api->initialize(0, nullptr), PavixOk);
+        bench().unplug(*probe);
+        probe = plugFamily("Tallvex Bootloader");
+        std::this_thread::sleep_for(std::chrono::milliseconds(120 + 60 * round));
+        api->exit();
     }
 }
 
