@@ -40,6 +40,37 @@ void usb_devicemgr::loadDatabase() {
 
 void usb_devicemgr::deviceConnectedOrDisconnected() { lookForDeviceChange(); }
 
+void usb_devicemgr::startScanning(const char* logText) {
+    m_log << m_mgr_message << logText << logmgr::end;
+    std::lock_guard<std::recursive_mutex> lock(m_scan_mutex);
+    m_started = true;
+    lookForDeviceChange();
+}
+
+void usb_devicemgr::removeBackendObject(const std::string& location) {
+    for (const auto& obj : m_backend_objects) {
+        if (obj->getLocation() != location) continue;
+        auto keep = obj;  // the object outlives the announcement
+        removeUsbDevice(location);
+        m_backend_objects.remove(keep);
+        return;
+    }
+}
+
+void usb_devicemgr::stopScanning() {
+    std::lock_guard<std::recursive_mutex> lock(m_scan_mutex);
+    m_started = false;
+    for (const auto& obj : std::list<std::shared_ptr<usbdevice>>(m_backend_objects)) {
+        try {
+            if (obj->isOpen()) obj->close();
+        } catch (const std::exception& e) {
+            m_log << m_mgr_message << m_name << "_devicemgr::stop: close failed - " << e.what() << logmgr::end;
+        }
+        removeBackendObject(obj->getLocation());
+    }
+    m_backend_objects.clear();
+}
+
 std::shared_ptr<hardware_device_api> usb_devicemgr::createDevice(std::shared_ptr<devicedb_config> config,
                                                                  std::shared_ptr<usbdevice> dev,
                                                                  std::shared_ptr<devicedb> db,

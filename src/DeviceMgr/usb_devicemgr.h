@@ -7,6 +7,7 @@
 
 #include <boost/any.hpp>
 
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +47,18 @@ public:
 
 protected:
     void loadDatabase();
+
+    // What every concrete manager does alike with its backend objects (one per device it
+    // created a hardware device for). All three run under the scan mutex.
+    // Marks the manager started and runs its first scan, logging `logText` first.
+    void startScanning(const char* logText);
+    // Announces the hardware device at `location` as gone and forgets its backend object.
+    void removeBackendObject(const std::string& location);
+    // Marks the manager stopped; closes, announces and forgets every backend object.
+    void stopScanning();
+
+    std::list<std::shared_ptr<usbdevice>> m_backend_objects;
+    bool m_started = false;
 
     std::recursive_mutex& m_scan_mutex;
     std::string m_name;

@@ -87,10 +87,7 @@ bool hidapi_devicemgr::familyAllowed(const std::string& name) const {
 
 void hidapi_devicemgr::start() {
     auto trace = m_tracer.enterexit("start");
-    m_log << m_mgr_message << "hidapi usb manager initializing" << logmgr::end;
-    std::lock_guard<std::recursive_mutex> lock(m_scan_mutex);
-    m_started = true;
-    lookForDeviceChange();
+    startScanning("hidapi usb manager initializing");
 }
 
 void hidapi_devicemgr::deviceConnectedOrDisconnected() {
@@ -174,27 +171,9 @@ void hidapi_devicemgr::addDevice(const hid_device_info* info) {
 
 void hidapi_devicemgr::removeDevice(const std::string& location) {
     auto trace = m_tracer.enterexit("removeDevice");
-    for (auto it = m_backend_objects.begin(); it != m_backend_objects.end(); ++it) {
-        if ((*it)->getLocation() != location) continue;
-        auto keep = *it;  // the object outlives the announcement
-        removeUsbDevice(location);
-        m_backend_objects.remove(keep);
-        return;
-    }
+    removeBackendObject(location);
 }
 
-void hidapi_devicemgr::stop() {
-    std::lock_guard<std::recursive_mutex> lock(m_scan_mutex);
-    m_started = false;
-    for (const auto& obj : std::list<std::shared_ptr<usbdevice>>(m_backend_objects)) {
-        try {
-            if (obj->isOpen()) obj->close();
-        } catch (const std::exception& e) {
-            m_log << m_mgr_message << "hidapi_devicemgr::stop: close failed - " << e.what() << logmgr::end;
-        }
-        removeDevice(obj->getLocation());
-    }
-    m_backend_objects.clear();
-}
+void hidapi_devicemgr::stop() { stopScanning(); }
 
 }  // namespace morvane::devices

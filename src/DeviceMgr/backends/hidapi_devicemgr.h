@@ -39,8 +39,6 @@ private:
     bool found(const std::string& location, uint16_t vid, uint16_t pid, const hid_device_info* list) const;
     bool deviceExists(const std::string& location, uint16_t vid, uint16_t pid) const;
 
-    std::list<std::shared_ptr<usbdevice>> m_backend_objects;
-    bool m_started = false;
     logger::tracer m_tracer;
     bool m_tl2_allowed = false;
     bool m_tl3_allowed = false;

@@ -144,10 +144,7 @@ bool libusb_devicemgr::interfaceAllowed(const std::string& configName, const std
 
 void libusb_devicemgr::start() {
     auto trace = m_tracer.enterexit("start");
-    m_log << m_mgr_message << "libusb_devicemgr initializing" << logmgr::end;
-    std::lock_guard<std::recursive_mutex> lock(m_scan_mutex);
-    m_started = true;
-    lookForDeviceChange();
+    startScanning("libusb_devicemgr initializing");
 }
 
 void libusb_devicemgr::deviceConnectedOrDisconnected() {
@@ -342,28 +339,10 @@ void libusb_devicemgr::attach(const std::shared_ptr<devicedb_config>& config,
 
 void libusb_devicemgr::removeDevice(const std::string& location) {
     auto trace = m_tracer.enterexit("removeDevice");
-    for (const auto& obj : m_backend_objects) {
-        if (obj->getLocation() != location) continue;
-        auto keep = obj;  // the object outlives the announcement
-        removeUsbDevice(location);
-        m_backend_objects.remove(keep);
-        return;
-    }
+    removeBackendObject(location);
 }
 
-void libusb_devicemgr::stop() {
-    std::lock_guard<std::recursive_mutex> lock(m_scan_mutex);
-    m_started = false;
-    for (const auto& obj : std::list<std::shared_ptr<usbdevice>>(m_backend_objects)) {
-        try {
-            if (obj->isOpen()) obj->close();
-        } catch (const std::exception& e) {
-            m_log << m_mgr_message << "libusb_devicemgr::stop: close failed - " << e.what() << logmgr::end;
-        }
-        removeDevice(obj->getLocation());
-    }
-    m_backend_objects.clear();
-}
+void libusb_devicemgr::stop() { stopScanning(); }
 
 std::shared_ptr<libusb_deviceobj> LibusbDeviceFactory::create(const std::string& recordName,
                                                               libusb_devicemgr& manager, libusb_device* device,

@@ -75,8 +75,6 @@ private:
                 int interfaceNumber, uint8_t endpointIn, uint8_t endpointOut);
 
     std::shared_ptr<libusb_session> m_session;
-    std::list<std::shared_ptr<usbdevice>> m_backend_objects;
-    bool m_started = false;
     logger::tracer m_tracer;
     bool m_jlink_allowed = false;
     bool m_cmsis_allowed = false;
