@@ -62,23 +62,30 @@ void BM_HidrawWriteRead(benchmark::State& state) {
 }
 BENCHMARK(BM_HidrawWriteRead)->UseRealTime();
 
-libusb_device_handle* openBulk(libusb_context* ctx) {
-    libusb_device_handle* h = libusb_open_device_with_vid_pid(ctx, 0x1209, 0x0002);
-    if (h && libusb_claim_interface(h, 0) != 0) {
-        libusb_close(h);
-        return nullptr;
+// The generic bulk probe opened with its interface claimed; closed with the context.
+struct bulk_probe {
+    libusb_context* ctx = nullptr;
+    libusb_device_handle* h = nullptr;
+    bulk_probe() {
+        if (libusb_init(&ctx) != 0) return;
+        h = libusb_open_device_with_vid_pid(ctx, 0x1209, 0x0002);
+        if (h && libusb_claim_interface(h, 0) != 0) {
+            libusb_close(h);
+            h = nullptr;
+        }
     }
-    return h;
-}
+    ~bulk_probe() {
+        if (h) libusb_close(h);
+        if (ctx) libusb_exit(ctx);
+    }
+    bulk_probe(const bulk_probe&) = delete;
+    bulk_probe& operator=(const bulk_probe&) = delete;
+};
 
 void BM_UsbfsBulkOutIn(benchmark::State& state) {
-    libusb_context* ctx = nullptr;
-    libusb_init(&ctx);
-    libusb_device_handle* h = openBulk(ctx);
-    if (!h) {
-        libusb_exit(ctx);
-        return state.SkipWithError("cannot open the bulk probe");
-    }
+    bulk_probe probe;
+    libusb_device_handle* h = probe.h;
+    if (!h) return state.SkipWithError("cannot open the bulk probe");
     unsigned char cmd[4] = {0x84, 0, 1, 2}, in[64];
     int done = 0;
     for (auto _ : state) {
@@ -88,19 +95,13 @@ void BM_UsbfsBulkOutIn(benchmark::State& state) {
             break;
         }
     }
-    libusb_close(h);
-    libusb_exit(ctx);
 }
 BENCHMARK(BM_UsbfsBulkOutIn)->UseRealTime();
 
 void BM_UsbfsControlIn(benchmark::State& state) {
-    libusb_context* ctx = nullptr;
-    libusb_init(&ctx);
-    libusb_device_handle* h = openBulk(ctx);
-    if (!h) {
-        libusb_exit(ctx);
-        return state.SkipWithError("cannot open the bulk probe");
-    }
+    bulk_probe probe;
+    libusb_device_handle* h = probe.h;
+    if (!h) return state.SkipWithError("cannot open the bulk probe");
     unsigned char buf[18];
     for (auto _ : state) {
         if (libusb_control_transfer(h, 0x80, 6, 0x0100, 0, buf, 18, 1000) != 18) {
@@ -108,8 +109,6 @@ void BM_UsbfsControlIn(benchmark::State& state) {
             break;
         }
     }
-    libusb_close(h);
-    libusb_exit(ctx);
 }
 BENCHMARK(BM_UsbfsControlIn)->UseRealTime();
 
